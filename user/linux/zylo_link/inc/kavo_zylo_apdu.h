@@ -1,0 +1,640 @@
+/*
+ * Request codes and wire records of the card driver.
+ *
+ * Every record here is exchanged with the driver through ioctl on one of the
+ * two device nodes: little-endian, natural alignment unless a size requires
+ * packing. Each record's size and every field offset is pinned below, so a
+ * change that moves a byte fails to compile.
+ */
+#ifndef KAVO_ZYLO_APDU_H
+#define KAVO_ZYLO_APDU_H
+
+#include <stddef.h>
+
+#include "kavo_types.h"
+
+#define KAVO_WIRE_SIZE(type, size) static_assert(sizeof(type) == (size), #type " size")
+#define KAVO_WIRE_AT(type, field, off)                                                    \
+    static_assert(offsetof(type, field) == (off), #type "." #field " offset")
+
+/* Device nodes: HCC carries control, HDC the cursor and keyboard channel. */
+#define KAVO_ZYLO_HCC_DEV_PATH "/dev/zylo_host0"
+#define KAVO_ZYLO_HDC_DEV_PATH "/dev/zylo_host1"
+
+/* ------------------------------------------------------------------------
+ * Request codes: _IO form, type 'x' (0x78) for HCC, 'y' (0x79) for HDC;
+ * direction and size bits are zero although data flows both ways.
+ * ---------------------------------------------------------------------- */
+enum : unsigned {
+    HCC_IOCTL_HMI_AVAIL_CMD_GET = 0x7801,
+    HCC_IOCTL_HMI_VAR_GET = 0x7802,
+    HCC_IOCTL_HMI_VAR_SET = 0x7803,
+    HCC_IOCTL_HMI_LOCAL_VAR_GET = 0x7804,
+
+    HCC_IOCTL_KMP_HDC_COMM_CTRL = 0x7821,
+    HCC_IOCTL_KMP_PRI_CTXT_GET = 0x7822,
+
+    HCC_IOCTL_IMG_DISP_TOPO_SEND = 0x7841,
+    HCC_IOCTL_IMG_CACHE_DISP_TOPO_GET = 0x7843,
+    HCC_IOCTL_IMG_USER_CFG_SET = 0x7845,
+    HCC_IOCTL_IMG_USER_CFG_REQ_GET = 0x7846,
+    HCC_IOCTL_IMG_USER_CFG_CACHE_SET = 0x7847,
+
+    HDC_IOCTL_KMP_HDC_OPEN = 0x7900,
+    HDC_IOCTL_KMP_HDC_CLOSE = 0x7901,
+    HDC_IOCTL_KMP_FEAT_EN = 0x7902,
+    HDC_IOCTL_KMP_FEAT_STAT_GET = 0x7903,
+    HDC_IOCTL_KMP_KBD_REPEAT = 0x7904,
+    HDC_IOCTL_KMP_CUR_SHAPE_BMP = 0x7906,
+    HDC_IOCTL_KMP_CUR_SHAPE = 0x7907,
+    HDC_IOCTL_KMP_CUR_POS = 0x7908,
+    HDC_IOCTL_KMP_CUR_VIS = 0x7909,
+    HDC_IOCTL_KMP_CUR_IDLE_HIDE = 0x790a,
+    HDC_IOCTL_KMP_CUR_SPD_GET = 0x790b,
+    HDC_IOCTL_KMP_CUR_SPD_SET = 0x790c,
+    HDC_IOCTL_KMP_LAST_FEAT_STAT_GET = 0x790d,
+    HDC_IOCTL_KMP_KBD_REPEAT_GET = 0x790e,
+    HDC_IOCTL_KMP_CUR_POS_IF_NEW = 0x790f,
+    HDC_IOCTL_KMP_DISP_TOPO_SET = 0x7910, /* an HDC-family code sent on the HCC node */
+    HDC_IOCTL_KMP_DRIVER_CFG_SET = 0x7911,
+};
+
+/* ------------------------------------------------------------------------
+ * HMI availability maps and variables
+ * ---------------------------------------------------------------------- */
+enum {
+    KAVO_ZYLO_HCC_APDU_HMI_CMD_AVAIL_CMD = 0,
+    KAVO_ZYLO_HCC_APDU_HMI_CMD_VAR_GET = 1,
+    KAVO_ZYLO_HCC_APDU_HMI_CMD_VAR_SET = 2,
+    KAVO_ZYLO_HCC_APDU_HMI_CMD_MAX = 3,
+};
+
+typedef enum eKAVO_ZYLO_HCC_APDU_HMI_VAR_TYPE {
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_AVAIL_VAR = 0,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO = 1,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG = 2,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK = 3,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_TAG = 4,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_CONN_PORT = 5,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT = 6,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_DEPRECATED = 7,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_WOL_CFG = 8,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_DISC = 9,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_TAG2 = 10,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_CACHED_TOPO = 11,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_UNICODE = 12,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_IMG_USER_EXT_CFG = 13,
+    KAVO_ZYLO_HCC_APDU_HMI_VAR_MAX = 14,
+} eKAVO_ZYLO_HCC_APDU_HMI_VAR_TYPE;
+
+typedef struct sKAVO_ZYLO_HCC_APDU_HMI_MAP_STRUCT {
+    UINT32 map[8];
+} sKAVO_ZYLO_HCC_APDU_HMI_MAP;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_HMI_MAP, 32);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_MAP, map, 0);
+
+enum {
+    KAVO_ZYLO_HCC_APDU_HMI_LINK_STATE_UNKNOWN = 0,
+    KAVO_ZYLO_HCC_APDU_HMI_LINK_STATE_UP = 1,
+    KAVO_ZYLO_HCC_APDU_HMI_LINK_STATE_DOWN = 2,
+};
+enum {
+    KAVO_ZYLO_HCC_APDU_HMI_LINK_RATE_NONE = 0,
+    KAVO_ZYLO_HCC_APDU_HMI_LINK_RATE_10M = 1,
+    KAVO_ZYLO_HCC_APDU_HMI_LINK_RATE_100M = 2,
+    KAVO_ZYLO_HCC_APDU_HMI_LINK_RATE_1000M = 3,
+};
+
+/* Variable 1: link information. */
+typedef struct sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO_STRUCT {
+    UINT32 state;
+    UINT32 rate;
+    UINT8 flags; /* bit 0: full duplex */
+    UINT8 unused[3];
+    char mac[20];
+} sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO, 32);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO, state, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO, rate, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO, flags, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO, unused, 9);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO, mac, 12);
+
+/* Variable 2: IPv4 configuration. */
+typedef struct sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG_STRUCT {
+    UINT8 flags; /* bit 0: IPv4 (clear: IPv6); bit 1: DHCP enabled */
+    UINT8 unused[3];
+    char ip[16];
+    char mask[16];
+    char gw[16];
+    char pri_dns[16];
+    char sec_dns[16];
+} sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG, 84);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG, flags, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG, unused, 1);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG, ip, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG, mask, 20);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG, gw, 36);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG, pri_dns, 52);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG, sec_dns, 68);
+
+/* Variable 3: session link. */
+typedef struct sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK_STRUCT {
+    UINT8 flags; /* bit 0: session link up */
+    UINT8 transition_cnt;
+    UINT8 unused[2];
+    char ip[16];
+    char mac[20];
+} sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK, 40);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK, flags, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK, transition_cnt, 1);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK, unused, 2);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK, ip, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK, mac, 20);
+
+#define KAVO_ZYLO_SESS_LINK_FLAG_UP 0x01u
+
+/* Variable 6: session statistics; 64-bit counters at 4-byte multiples, so
+ * the record is packed to keep its 100 bytes. */
+typedef struct __attribute__((packed)) sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT_STRUCT {
+    UINT64 tx_pkt_cnt;
+    UINT64 rx_pkt_cnt;
+    UINT64 rx_pkt_loss_cnt;
+    UINT64 tx_byte_cnt;
+    UINT64 rx_byte_cnt;
+    UINT32 tx_bw_limit;
+    UINT32 tx_bw_avg;
+    UINT32 tx_bw_min;
+    UINT32 tx_bw_max;
+    UINT32 rx_bw_avg;
+    UINT32 rx_bw_min;
+    UINT32 rx_bw_max;
+    UINT32 latency_cur;
+    UINT32 latency_min;
+    UINT32 latency_max;
+    UINT8 max_num_disp;
+    UINT8 unused[3];
+    UINT32 frame_rate[4];
+} sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, 100);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, tx_pkt_cnt, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, rx_pkt_cnt, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, rx_pkt_loss_cnt, 16);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, tx_byte_cnt, 24);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, rx_byte_cnt, 32);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, tx_bw_limit, 40);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, tx_bw_avg, 44);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, tx_bw_min, 48);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, tx_bw_max, 52);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, rx_bw_avg, 56);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, rx_bw_min, 60);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, rx_bw_max, 64);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, latency_cur, 68);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, latency_min, 72);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, latency_max, 76);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, max_num_disp, 80);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, unused, 81);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT, frame_rate, 84);
+
+/* Variable 9: session disconnect with a cause. */
+typedef struct sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_DISC_STRUCT {
+    UINT32 reason_cause;
+} sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_DISC;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_DISC, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_DISC, reason_cause, 0);
+
+enum : UINT32 {
+    KAVO_DISCONNECT_CAUSE_HOST_DRIVER_MANUAL_USER_DISCONNECT = 512,
+    KAVO_DISCONNECT_CAUSE_HOST_DRIVER_INCOMPATIBLE_DRIVER_VERSION = 513,
+};
+
+/* The 252-byte record of every HMI variable request. */
+typedef struct sKAVO_ZYLO_HCC_APDU_HMI_VAR_STRUCT {
+    UINT32 var;
+    union {
+        UINT8 raw[248];
+        sKAVO_ZYLO_HCC_APDU_HMI_MAP avail_var;
+        sKAVO_ZYLO_HCC_APDU_HMI_VAR_LINK_INFO link_info;
+        sKAVO_ZYLO_HCC_APDU_HMI_VAR_IPV4_CFG ipv4_cfg;
+        sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK sess_link;
+        sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_STAT sess_stat;
+        sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_DISC sess_disc;
+    } data;
+} sKAVO_ZYLO_HCC_APDU_HMI_VAR;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_HMI_VAR, 252);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR, var, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_HMI_VAR, data, 4);
+
+/* The driver's own local variable; 8 bytes, sent on its own. */
+enum { KAVO_ZYLO_HMI_LOCAL_VAR_LOCAL_INFO = 1 };
+
+typedef struct sKAVO_ZYLO_HMI_LOCAL_VAR_INFO_STRUCT {
+    UINT32 dev_type; /* 0 "KAVO-G1", 1 "KAVO-G2" */
+} sKAVO_ZYLO_HMI_LOCAL_VAR_INFO;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HMI_LOCAL_VAR_INFO, 4);
+
+typedef struct sKAVO_ZYLO_HMI_LOCAL_VAR_STRUCT {
+    UINT32 var;
+    union {
+        UINT32 raw;
+        sKAVO_ZYLO_HMI_LOCAL_VAR_INFO info;
+    } data;
+} sKAVO_ZYLO_HMI_LOCAL_VAR;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HMI_LOCAL_VAR, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HMI_LOCAL_VAR, var, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HMI_LOCAL_VAR, data, 4);
+
+/* ------------------------------------------------------------------------
+ * Image family
+ * ---------------------------------------------------------------------- */
+enum : UINT32 {
+    KAVO_ZYLO_HCC_APDU_IMG_TYPE_DISP_TOPO = 12,
+    KAVO_ZYLO_HCC_APDU_IMG_TYPE_CACHE_DISP_TOPO_GET = 16,
+    KAVO_ZYLO_HCC_APDU_IMG_TYPE_HOST_USER_CFG = 22,
+    KAVO_ZYLO_HCC_APDU_IMG_TYPE_HOST_USER_CFG_REQ = 23,
+    KAVO_ZYLO_HCC_APDU_IMG_TYPE_HOST_USER_CFG_CACHE_SET = 24,
+};
+
+enum : UINT32 {
+    KAVO_ZYLO_HCC_APDU_IMG_ROTATION_0 = 0,
+    KAVO_ZYLO_HCC_APDU_IMG_ROTATION_90 = 1,
+    KAVO_ZYLO_HCC_APDU_IMG_ROTATION_180 = 2,
+    KAVO_ZYLO_HCC_APDU_IMG_ROTATION_270 = 3,
+    KAVO_ZYLO_HCC_APDU_IMG_ROTATION_UNKNOWN = 0xFFFFFFFFu,
+};
+
+#define KAVO_ZYLO_HCC_HOST_TOPOLOGY_RATE_NO_CACHING 0xFE
+#define KAVO_ZYLO_HCC_HOST_TOPOLOGY_RATE_NOT_ACTIVE 0xFF
+#define KAVO_ZYLO_MAX_DISPLAYS 4
+
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_DISP_STRUCT {
+    INT32 pos_x;
+    INT32 pos_y;
+    UINT16 width;
+    UINT16 height;
+    UINT32 rotation;
+} sKAVO_ZYLO_HCC_APDU_IMG_DISP;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_DISP, 16);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP, pos_x, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP, pos_y, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP, width, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP, height, 10);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP, rotation, 12);
+
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO_STRUCT {
+    UINT32 apdu_type;
+    UINT32 pri_num;
+    sKAVO_ZYLO_HCC_APDU_IMG_DISP disp[KAVO_ZYLO_MAX_DISPLAYS];
+} sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO, 72);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO, apdu_type, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO, pri_num, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO, disp, 8);
+
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO_BUF_STRUCT {
+    sKAVO_ZYLO_HCC_APDU_IMG_DISP topology[KAVO_ZYLO_MAX_DISPLAYS];
+    UINT8 refresh_rate[KAVO_ZYLO_MAX_DISPLAYS];
+    UINT32 primary;
+} sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO_BUF;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO_BUF, 72);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO_BUF, topology, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO_BUF, refresh_rate, 64);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO_BUF, primary, 68);
+
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_IDEN_STRUCT {
+    UINT8 vid[8];
+    UINT8 pid[8];
+    UINT8 serial[16];
+    UINT8 name[16];
+} sKAVO_ZYLO_HCC_APDU_IMG_IDEN;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_IDEN, 48);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_IDEN, vid, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_IDEN, pid, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_IDEN, serial, 16);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_IDEN, name, 32);
+
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO_STRUCT {
+    UINT32 apdu_type;
+    UINT32 pri_num;
+    sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO_BUF topo;
+    sKAVO_ZYLO_HCC_APDU_IMG_IDEN iden[KAVO_ZYLO_MAX_DISPLAYS];
+} sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO, 272);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO, apdu_type, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO, pri_num, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO, topo, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO, iden, 80);
+
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_REQ_STRUCT {
+    UINT32 apdu_type;
+    UINT32 pri_num;
+} sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_REQ;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_REQ, 8);
+
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_USER_CFG_SETTINGS_STRUCT {
+    UINT32 image_qual_pref;
+    UINT32 build_to_lossless_enable;
+} sKAVO_ZYLO_HCC_APDU_IMG_USER_CFG_SETTINGS;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_USER_CFG_SETTINGS, 8);
+
+/* Set (type 22, 0x7845) and read (type 23, 0x7846) share one layout. */
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_STRUCT {
+    sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_REQ host_user_cfg_req;
+    sKAVO_ZYLO_HCC_APDU_IMG_USER_CFG_SETTINGS user_cfg_settings;
+} sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG, 16);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG, host_user_cfg_req.apdu_type, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG, host_user_cfg_req.pri_num, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG, user_cfg_settings.image_qual_pref, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG,
+             user_cfg_settings.build_to_lossless_enable, 12);
+
+/* Cache set (type 24, 0x7847). */
+typedef struct sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_CACHE_SET_STRUCT {
+    sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_REQ host_user_cfg_req;
+    UINT32 image_qual_pref;
+} sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_CACHE_SET;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_CACHE_SET, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_IMG_HOST_USER_CFG_CACHE_SET, image_qual_pref, 8);
+
+/* Cursor-channel topology, sent by 0x7910 on the HCC node. */
+typedef struct sKAVO_ZYLO_HDC_KMP_DISP_STRUCT {
+    INT active;
+    INT32 min_pix_x;
+    INT32 min_pix_y;
+    INT32 max_pix_x;
+    INT32 max_pix_y;
+    INT32 min_abs_x;
+    INT32 min_abs_y;
+    INT32 max_abs_x;
+    INT32 max_abs_y;
+    INT32 width;
+    INT32 height;
+    UINT32 rotation;
+} sKAVO_ZYLO_HDC_KMP_DISP;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_KMP_DISP, 48);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, active, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, min_pix_x, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, min_pix_y, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, max_pix_x, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, max_pix_y, 16);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, min_abs_x, 20);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, min_abs_y, 24);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, max_abs_x, 28);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, max_abs_y, 32);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, width, 36);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, height, 40);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP, rotation, 44);
+
+typedef struct sKAVO_ZYLO_HDC_KMP_DISP_TOPO_STRUCT {
+    INT twinview_active;
+    INT num_active_displays;
+    INT32 min_x;
+    INT32 max_x;
+    INT32 min_y;
+    INT32 max_y;
+    INT32 desktop_width;
+    INT32 desktop_height;
+    INT32 primary_width;
+    INT32 primary_height;
+    UINT32 desktop_x_tolerance;
+    UINT32 desktop_y_tolerance;
+    sKAVO_ZYLO_HDC_KMP_DISP displays[KAVO_ZYLO_MAX_DISPLAYS];
+} sKAVO_ZYLO_HDC_KMP_DISP_TOPO;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, 240);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, twinview_active, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, num_active_displays, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, min_x, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, max_x, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, min_y, 16);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, max_y, 20);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, desktop_width, 24);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, desktop_height, 28);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, primary_width, 32);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, primary_height, 36);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, desktop_x_tolerance, 40);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, desktop_y_tolerance, 44);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DISP_TOPO, displays, 48);
+
+/* ------------------------------------------------------------------------
+ * KMP family
+ * ---------------------------------------------------------------------- */
+enum : UINT32 {
+    KAVO_ZYLO_HCC_APDU_KMP_TYPE_COMM_CTRL = 1,
+    KAVO_ZYLO_HCC_APDU_KMP_TYPE_PRI_CTXT = 2,
+};
+
+typedef struct sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT_STRUCT {
+    UINT32 apdu_type;
+    UINT32 pri_num;
+    UINT8 kmp_supported;
+    UINT8 kmp_enabled;
+    UINT8 encodings_supported;
+    UINT8 zylo_kmp_1_supported;
+    UINT8 cur_shape_caches_supported;
+    UINT8 cur_shape_cache_size_supported;
+    UINT16 cur_shape_caches;
+    UINT32 cur_shape_cache_size;
+    UINT8 cur_shape_bmp_supported;
+    UINT8 cur_shape_bmp_alpha;
+    UINT8 cur_shape_bmp_color;
+    UINT8 cur_shape_max_size_supported;
+    UINT16 cur_shape_max_size_x;
+    UINT16 cur_shape_max_size_y;
+    UINT8 kbd_client_auto_repeat_supported;
+    UINT8 kbd_client_auto_repeat_enable;
+    UINT8 cur_shape_fadeout_supported;
+    UINT8 cur_shape_fadeout_enable;
+    UINT8 cur_speed_update_supported;
+    UINT8 cur_speed_update_enable;
+    UINT8 usb_supported;
+    UINT8 usb_enable;
+    UINT8 reserved[256];
+} sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, 292);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, apdu_type, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, pri_num, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, kmp_supported, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, kmp_enabled, 9);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, encodings_supported, 10);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, zylo_kmp_1_supported, 11);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_caches_supported, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_cache_size_supported, 13);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_caches, 14);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_cache_size, 16);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_bmp_supported, 20);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_bmp_alpha, 21);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_bmp_color, 22);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_max_size_supported, 23);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_max_size_x, 24);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_max_size_y, 26);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, kbd_client_auto_repeat_supported, 28);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, kbd_client_auto_repeat_enable, 29);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_fadeout_supported, 30);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_shape_fadeout_enable, 31);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_speed_update_supported, 32);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, cur_speed_update_enable, 33);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, usb_supported, 34);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, usb_enable, 35);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_PRI_CTXT, reserved, 36);
+
+typedef struct sKAVO_ZYLO_HCC_APDU_KMP_COMM_CTRL_STRUCT {
+    UINT32 apdu_type;
+    UINT32 open_channel; /* 1 open, 0 close */
+} sKAVO_ZYLO_HCC_APDU_KMP_COMM_CTRL;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HCC_APDU_KMP_COMM_CTRL, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_COMM_CTRL, apdu_type, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HCC_APDU_KMP_COMM_CTRL, open_channel, 4);
+
+enum : UINT32 {
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_FEAT_EN = 0xA0000,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_KBD_EVT = 0xA0001,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_EVT = 0xA0002,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SHAPE_BMP = 0xA0003,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SHAPE = 0xA0004,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_POS = 0xA0005,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_KBD_REPEAT = 0xA0006,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_KBD_LOCK = 0xA0007,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_VIS = 0xA0008,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_TOPOLOGY = 0xA0009,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_FEAT_STAT_REQ = 0xA000A,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_FEAT_STAT = 0xA000B,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_KBD_LOCALE = 0xA000C,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_IDLE_HIDE = 0xA000D,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SPD_REQ = 0xA000E,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SPD = 0xA000F,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_KBD_REP_REQ = 0xA0010,
+    KAVO_ZYLO_HDC_APDU_KMP_TYPE_MAX = 0xA0011,
+};
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_FEAT_EN_STRUCT {
+    UINT32 apdu_type;
+    UINT32 en;
+} sKAVO_ZYLO_HDC_APDU_KMP_FEAT_EN;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_FEAT_EN, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_FEAT_EN, en, 4);
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_FEAT_STAT_STRUCT {
+    UINT32 apdu_type;
+    UINT32 err;
+} sKAVO_ZYLO_HDC_APDU_KMP_FEAT_STAT;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_FEAT_STAT, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_FEAT_STAT, err, 4);
+
+typedef struct sKAVO_ZYLO_HDC_KMP_LAST_FEAT_STAT_STRUCT {
+    UINT32 err;
+    UINT32 cnt;
+} sKAVO_ZYLO_HDC_KMP_LAST_FEAT_STAT;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_KMP_LAST_FEAT_STAT, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_LAST_FEAT_STAT, err, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_LAST_FEAT_STAT, cnt, 4);
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_KBD_REPEAT_STRUCT {
+    UINT32 apdu_type;
+    UINT32 tstamp;
+    UINT16 interval;
+    UINT16 delay;
+} sKAVO_ZYLO_HDC_APDU_KMP_KBD_REPEAT;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_KBD_REPEAT, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_KBD_REPEAT, tstamp, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_KBD_REPEAT, interval, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_KBD_REPEAT, delay, 10);
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_STRUCT {
+    UINT32 apdu_type;
+    UINT32 tstamp;
+    UINT8 index;
+    UINT8 unused[3];
+} sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE, tstamp, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE, index, 8);
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS_STRUCT {
+    UINT32 apdu_type;
+    UINT32 tstamp;
+    UINT16 x;
+    UINT16 y;
+} sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS, tstamp, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS, x, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS, y, 10);
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS_IF_NEW_STRUCT {
+    UINT16 abs_x;
+    UINT16 abs_y;
+} sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS_IF_NEW;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS_IF_NEW, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS_IF_NEW, abs_x, 0);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_POS_IF_NEW, abs_y, 2);
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_CUR_VIS_STRUCT {
+    UINT32 apdu_type;
+    UINT32 tstamp;
+    UINT8 visible;
+    UINT8 unused[3];
+} sKAVO_ZYLO_HDC_APDU_KMP_CUR_VIS;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_CUR_VIS, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_VIS, tstamp, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_VIS, visible, 8);
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_CUR_IDLE_HIDE_STRUCT {
+    UINT32 apdu_type;
+    UINT32 time;
+} sKAVO_ZYLO_HDC_APDU_KMP_CUR_IDLE_HIDE;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_CUR_IDLE_HIDE, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_IDLE_HIDE, time, 4);
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SPD_STRUCT {
+    UINT32 apdu_type; /* CUR_SPD on writes, 0 on reads */
+    UINT32 spd;
+} sKAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SPD;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SPD, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SPD, spd, 4);
+
+enum : UINT32 {
+    KAVO_ZYLO_HDC_LCUR_ABS_ALG = 0,
+    KAVO_ZYLO_HDC_LCUR_REL_ALG = 1,
+};
+
+typedef struct sKAVO_ZYLO_HDC_KMP_DRIVER_CFG_CTRL_STRUCT {
+    UINT32 lcur_mode;
+} sKAVO_ZYLO_HDC_KMP_DRIVER_CFG_CTRL;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_KMP_DRIVER_CFG_CTRL, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_KMP_DRIVER_CFG_CTRL, lcur_mode, 0);
+
+/* Cursor bitmap request: a 20-byte header, then apdu_len - 20 bitmap bytes. */
+#define KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN 20u
+#define KAVO_ZYLO_CUR_SHAPE_BMP_CACHE_STORE 0x80u /* bit 7 of `cache`: store in slot bits 0-6 */
+
+typedef struct sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP_STRUCT {
+    UINT32 apdu_type;
+    UINT32 tstamp;
+    UINT8 bmp_type;
+    UINT8 cache;
+    UINT8 hot_x;
+    UINT8 hot_y;
+    UINT8 width;
+    UINT8 height;
+    UINT8 and_depth;
+    UINT8 xor_depth;
+    UINT32 apdu_len;
+    UINT8 bmp[]; /* the bitmap bytes follow the header */
+} sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP;
+KAVO_WIRE_SIZE(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, 20);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, tstamp, 4);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, bmp_type, 8);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, cache, 9);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, hot_x, 10);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, hot_y, 11);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, width, 12);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, height, 13);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, and_depth, 14);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, xor_depth, 15);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, apdu_len, 16);
+KAVO_WIRE_AT(sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP, bmp, 20);
+
+#endif /* KAVO_ZYLO_APDU_H */
