@@ -1,0 +1,1 @@
+#include "kavo_dev.h"
