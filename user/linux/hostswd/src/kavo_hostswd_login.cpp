@@ -32,6 +32,7 @@ static int who_scan(FILE *who)
     char line[KAVO_HOSTSWD_WHO_LINE_LEN];
 
     while (fgets(line, sizeof(line), who)) {
+        line[strcspn(line, "\n")] = '\0';
         KAVO_LOG_D("'who -u' data: %s", line);
         if (who_line_is_local_login(line))
             return 1;
