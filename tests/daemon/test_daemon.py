@@ -173,6 +173,24 @@ class StartUp(DaemonCase):
                     self.assertNotIn("config file", r.stderr)
                     self.assertEqual(os.stat(conf_path).st_atime_ns, before)
 
+    def test_started_by_init_still_forks_and_locks(self):
+        # In a pid namespace whose init is a shell, the daemon's parent is
+        # pid 1, as under a service manager; it must still detach, lock and
+        # write its pid so that a forking service unit can track it.
+        self.default_config()
+        init = ('"$@"; rc=$?; sleep 1; echo "rc=$rc"; p=$(cat /run/zylohostswd.pid); '
+                'echo "pid=$p"; kill -0 "$p" && echo alive')
+        from daemon_support import NS_SCRIPT, CARDSIM, DAEMON
+        cmd = ["unshare", "--mount", "--propagation", "private", "--pid", "--fork",
+               "sh", "-c", NS_SCRIPT, "sh", self.dir, "sh", "-c", init, "sh",
+               CARDSIM, "run", "--socket", self.sock, "--", DAEMON]
+        import subprocess
+        r = subprocess.run(cmd, capture_output=True, text=True, env=self.env, timeout=30)
+        self.assertIn("rc=0", r.stdout, r.stderr)
+        self.assertRegex(r.stdout, r"pid=\d+\n")
+        self.assertIn("alive", r.stdout)
+        self.assertIn("zylohostswd daemon running!", self.daemon_log())
+
     def test_log_levels_and_signals(self):
         # Level 9 is taken as 2: errors only. SIGALRM ends it with status 1.
         self.write_config("DaemonLogFile=%s\nDaemonLogLevel=9\nDaemonStartDelay=0\n"

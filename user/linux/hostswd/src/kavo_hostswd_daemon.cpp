@@ -109,11 +109,14 @@ static void daemon_reopen_std(void)
     }
 }
 
+/*
+ * The daemon forks even when init started it: under a service manager that
+ * tracks forking services by their pid file, the starter must exit once the
+ * child holds the lock, and a copy that never forked would hold no lock and
+ * write no pid at all.
+ */
 void daemonize(void)
 {
-    if (getppid() == 1)
-        return;
-
     signal(SIGCHLD, daemon_handler);
     signal(SIGUSR1, daemon_handler);
     signal(SIGALRM, daemon_handler);
