@@ -96,6 +96,7 @@ typedef struct sKAVO_ZYLO_BMP_DATA_STRUCT {
     UINT8 xor_depth;
     UINT8 *bmp;     /* cur_shape_cache_size bytes owned by the cache */
     UINT32 bmp_len; /* 0: empty slot */
+    UINT64 sum;     /* quick check of the kept bytes before they are compared */
 } sKAVO_ZYLO_BMP_DATA;
 
 typedef struct sKAVO_ZYLO_BMP_CACHE_DATA_STRUCT {

@@ -490,10 +490,18 @@ INT32 zero_transparent_bits_in_and_mask(const UINT8 *and_data_start, UINT32 and_
     return 1;
 }
 
+/* Writes `height` rows of `line` bytes top-down from bottom-up `src`.
+ * Cursor rows are short (4 to 1020 bytes), so they are copied inline rather
+ * than by one library call per row. */
 static void rows_flip(UINT8 *dest, const UINT8 *src, UINT32 line, UINT32 height)
 {
-    for (UINT32 i = 0; i < height; i++)
-        memcpy(dest + (size_t)i * line, src + (size_t)(height - 1 - i) * line, line);
+    for (UINT32 i = 0; i < height; i++) {
+        UINT8 *d = dest + (size_t)i * line;
+        const UINT8 *s = src + (size_t)(height - 1 - i) * line;
+
+        for (UINT32 b = 0; b < line; b++)
+            d[b] = s[b];
+    }
 }
 
 INT32 cKAVO_ZYLO_LINK::flip_bitmap(UINT8 width, UINT8 height, UINT8 xor_depth, UINT32 bmp_len,
@@ -645,6 +653,35 @@ INT32 cKAVO_ZYLO_LINK::lcur_shape_bmp_send(UINT8 hot_x, UINT8 hot_y, UINT8 width
     return ret;
 }
 
+/*
+ * A cheap fingerprint of a shape: its length, one 8-byte word of every
+ * 64 bytes and the last 8 bytes. Equal shapes always have equal
+ * fingerprints, so a slot whose fingerprint differs is skipped without the
+ * byte comparison; slots that agree are still compared byte by byte. At
+ * worst (shapes that differ only between the sampled words) a lookup costs
+ * what a plain comparison of every slot costs.
+ */
+#define BMP_SUM_STRIDE 64u
+
+static UINT64 bmp_sum(const UINT8 *bmp, UINT32 len)
+{
+    UINT64 sum = len;
+    UINT64 w;
+    UINT32 i;
+
+    if (len < sizeof(w)) {
+        for (i = 0; i < len; i++)
+            sum = sum * 31 + bmp[i];
+        return sum;
+    }
+    for (i = 0; i + sizeof(w) <= len; i += BMP_SUM_STRIDE) {
+        memcpy(&w, bmp + i, sizeof(w));
+        sum += w;
+    }
+    memcpy(&w, bmp + len - sizeof(w), sizeof(w));
+    return sum ^ w;
+}
+
 static void bmp_cache_release(sKAVO_ZYLO_BMP_CACHE_DATA *cache)
 {
     for (INT32 i = 0; i < cache->max_num_bmps && i < KAVO_ZYLO_BMP_CACHE_MAX; i++) {
@@ -709,14 +746,17 @@ INT32 cKAVO_ZYLO_LINK::is_bitmap_cached(UINT8 hot_x, UINT8 hot_y, UINT8 width, U
 {
     const sKAVO_ZYLO_BMP_CACHE_DATA *cache = &m_kmp_bmp_cache;
 
+    UINT64 sum;
+
     if (cache->max_num_bmps <= 0 || !bmp || !cache_idx)
         return 0;
+    sum = bmp_sum(bmp, bmp_len);
     for (INT32 i = 0; i < cache->max_num_bmps; i++) {
         const sKAVO_ZYLO_BMP_DATA *e = &cache->bmp[i];
 
         if (!e->bmp_len || e->bitmap_type != (UINT8)bitmap_type || e->hot_x != hot_x ||
             e->hot_y != hot_y || e->width != width || e->height != height ||
-            e->and_depth != and_depth || e->xor_depth != xor_depth || e->bmp_len != bmp_len)
+            e->and_depth != and_depth || e->xor_depth != xor_depth || e->bmp_len != bmp_len || e->sum != sum)
             continue;
         if (!memcmp(e->bmp, bmp, bmp_len)) {
             *cache_idx = (UINT8)i;
@@ -758,4 +798,5 @@ void cKAVO_ZYLO_LINK::add_bitmap_to_cache(UINT8 hot_x, UINT8 hot_y, UINT8 width,
     e->xor_depth = xor_depth;
     memcpy(e->bmp, bmp, bmp_len);
     e->bmp_len = bmp_len;
+    e->sum = bmp_sum(bmp, bmp_len);
 }
