@@ -196,3 +196,19 @@ void cCARDSIM_MONITORS::fill_topo(eTOPO_STATE state,
     }
     rsp->topo.primary = state == TOPO_ACTIVE ? (UINT32)primary() : 0;
 }
+
+void cCARDSIM_MONITORS::set_caching(bool caching, int not_active_reads)
+{
+    m_caching = caching;
+    m_not_active_reads = not_active_reads > 0 ? not_active_reads : 0;
+}
+
+void cCARDSIM_MONITORS::reply_topo(sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO *rsp)
+{
+    if (m_not_active_reads > 0) {
+        m_not_active_reads--;
+        fill_topo(TOPO_NOT_ACTIVE, rsp);
+    } else {
+        fill_topo(m_caching ? TOPO_ACTIVE : TOPO_NO_CACHING, rsp);
+    }
+}

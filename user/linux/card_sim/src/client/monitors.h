@@ -42,7 +42,14 @@ public:
 
     void fill_topo(eTOPO_STATE state, sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO *rsp) const;
 
+    /* The client's caching mode for the 0x7843 reply: the first `not_active_reads`
+     * reads answer "not active yet", later ones the topology (or no caching). */
+    void set_caching(bool caching, int not_active_reads);
+    void reply_topo(sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO *rsp);
+
 private:
+    bool m_caching = true;
+    int m_not_active_reads = 0;
     sCARDSIM_MONITOR m_slot[KAVO_ZYLO_MAX_DISPLAYS];
     bool m_given;
 };

@@ -137,3 +137,18 @@ TEST(Monitors, PrimaryIsTheMonitorAtTheOrigin)
     ASSERT_EQ(0, m.add_spec("1:1920x1080+0+0@60", &err));
     EXPECT_EQ(1, m.primary());
 }
+
+TEST(Monitors, NotActiveForASetNumberOfReads)
+{
+    cCARDSIM_MONITORS m;
+    sKAVO_ZYLO_HCC_APDU_IMG_CACHE_DISP_TOPO rsp;
+    m.finish();
+    m.set_caching(true, 2);
+    for (UINT8 want : { 0xFF, 0xFF, 60, 60 }) {
+        m.reply_topo(&rsp);
+        EXPECT_EQ(want, rsp.topo.refresh_rate[0]);
+    }
+    m.set_caching(false, 0);
+    m.reply_topo(&rsp);
+    EXPECT_EQ(0xFE, rsp.topo.refresh_rate[0]);
+}
