@@ -167,3 +167,57 @@ int cardsim_cursor_write_png(const sCARDSIM_CURSOR_IMG &img, const char *path, s
     }
     return 0;
 }
+
+int cCARDSIM_CURSOR::shape_bmp(const uint8_t *req, size_t len, std::string *err)
+{
+    sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP hdr;
+    sCARDSIM_CURSOR_IMG img;
+    size_t n;
+
+    if (!req || len < KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN) {
+        *err = "cursor shape request shorter than its 20-byte header";
+        return -1;
+    }
+    memcpy(&hdr, req, KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN);
+    n = len - KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN;
+    if (hdr.apdu_len >= KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN &&
+        hdr.apdu_len - KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN < n)
+        n = hdr.apdu_len - KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN;
+    if (cardsim_cursor_decode(hdr.bmp_type, hdr.width, hdr.height, hdr.and_depth,
+                              hdr.xor_depth, req + KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN, n, &img,
+                              err) != 0)
+        return -1;
+    if (hdr.cache & KAVO_ZYLO_CUR_SHAPE_BMP_CACHE_STORE)
+        m_slot[hdr.cache & 0x7F] = img;
+    m_current = img;
+    m_showing = true;
+    return 0;
+}
+
+int cCARDSIM_CURSOR::shape_select(unsigned slot, std::string *err)
+{
+    if (slot >= MAX_SLOTS || m_slot[slot].width == 0) {
+        *err = "cursor shape slot " + std::to_string(slot) + " holds no shape";
+        return -1;
+    }
+    m_current = m_slot[slot];
+    m_showing = true;
+    return 0;
+}
+
+void cCARDSIM_CURSOR::reset()
+{
+    for (auto &s : m_slot)
+        s = sCARDSIM_CURSOR_IMG();
+    m_current = sCARDSIM_CURSOR_IMG();
+    m_showing = false;
+}
+
+int cCARDSIM_CURSOR::write_png(const char *path, std::string *err) const
+{
+    if (!m_showing) {
+        *err = "the client shows no cursor";
+        return -1;
+    }
+    return cardsim_cursor_write_png(m_current, path, err);
+}

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "kavo_zylo_apdu.h"
+
 struct sCARDSIM_CURSOR_IMG {
     int width = 0;
     int height = 0;
@@ -22,5 +24,31 @@ int cardsim_cursor_decode(uint8_t bmp_type, int width, int height, int and_depth
                           std::string *err);
 
 int cardsim_cursor_write_png(const sCARDSIM_CURSOR_IMG &img, const char *path, std::string *err);
+
+/*
+ * The cursor the client shows: shapes arrive by 0x7906 (stored in the slot
+ * the cache byte names when its bit 7 is set) and are selected by slot.
+ */
+class cCARDSIM_CURSOR
+{
+public:
+    enum { MAX_SLOTS = 128 };
+
+    /* req/len: the whole 0x7906 request, header included. */
+    int shape_bmp(const uint8_t *req, size_t len, std::string *err);
+    /* Shows the shape kept in a slot; -1 with err when the slot is empty. */
+    int shape_select(unsigned slot, std::string *err);
+    /* Forgets every kept shape (a new session). */
+    void reset();
+
+    bool showing() const { return m_showing; }
+    const sCARDSIM_CURSOR_IMG &current() const { return m_current; }
+    int write_png(const char *path, std::string *err) const;
+
+private:
+    sCARDSIM_CURSOR_IMG m_slot[MAX_SLOTS];
+    sCARDSIM_CURSOR_IMG m_current;
+    bool m_showing = false;
+};
 
 #endif

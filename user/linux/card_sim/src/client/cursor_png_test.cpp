@@ -132,3 +132,40 @@ TEST(CursorPng, ShortOrUnsupportedDataIsRefused)
     std::string err;
     EXPECT_NE(0, cardsim_cursor_write_png(none, "/tmp/unused.png", &err));
 }
+
+TEST(CursorPng, ClientKeepsSlotsAndShowsTheSelectedOne)
+{
+    cCARDSIM_CURSOR cur;
+    std::string err;
+    auto request = [](uint8_t cache, uint8_t blue) {
+        std::vector<uint8_t> req(KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN + 4, 0);
+        sKAVO_ZYLO_HDC_APDU_KMP_CUR_SHAPE_BMP hdr{};
+        hdr.apdu_type = KAVO_ZYLO_HDC_APDU_KMP_TYPE_CUR_SHAPE_BMP;
+        hdr.cache = cache;
+        hdr.width = 1;
+        hdr.height = 1;
+        hdr.apdu_len = (UINT32)req.size();
+        memcpy(req.data(), &hdr, KAVO_ZYLO_CUR_SHAPE_BMP_HDR_LEN);
+        req[20] = blue;
+        req[23] = 0xFF;
+        return req;
+    };
+
+    EXPECT_FALSE(cur.showing());
+    EXPECT_NE(0, cur.write_png("/tmp/unused.png", &err));
+    EXPECT_NE(std::string::npos, err.find("no cursor"));
+
+    auto a = request(0x80 | 2, 0x11), b = request(0, 0x22);
+    ASSERT_EQ(0, cur.shape_bmp(a.data(), a.size(), &err)) << err;
+    ASSERT_EQ(0, cur.shape_bmp(b.data(), b.size(), &err)) << err;
+    EXPECT_EQ(0x22, cur.current().rgba[2]);
+    EXPECT_NE(0, cur.shape_select(0, &err)); /* b was not kept */
+    ASSERT_EQ(0, cur.shape_select(2, &err)) << err;
+    EXPECT_EQ(0x11, cur.current().rgba[2]);
+    EXPECT_NE(0, cur.shape_select(200, &err));
+
+    EXPECT_NE(0, cur.shape_bmp(a.data(), a.size() - 1, &err)); /* one byte short */
+    EXPECT_NE(0, cur.shape_bmp(a.data(), 19, &err));
+    cur.reset();
+    EXPECT_NE(0, cur.shape_select(2, &err));
+}
