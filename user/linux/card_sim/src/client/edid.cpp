@@ -16,7 +16,7 @@ struct builtin_monitor {
 
 const builtin_monitor g_builtin[CARDSIM_BUILTIN_MONITORS] = {
     { "ACM", 0x0A1B, 1001, "Acme 24", "ACM24A001" },
-    { "BLU", 0x2401, 20230417, "Bluefin Pro 27", "BF27X2304" },
+    { "BLU", 0x2401, 20230417, "Bluefin Pro27" /* fills all 13 bytes */, "BF27X2304" },
     { "CRN", 0x001B, 0x8000002Au, "Crane View", NULL },
     { "DLT", 0x7C10, 777, "Delta Wide 34", "DW34-0777" },
 };
