@@ -147,6 +147,9 @@ struct Model {
     std::vector<std::string> log_code;
 
     std::vector<Key> keys;
+    /* Context fields set by `set ctxt.*`: they outlive the profile that
+     * `session up` loads, so a test can shape the next client. */
+    std::map<std::string, std::string> ctxt_overrides;
 
     Model();
     bool up() const { return sess.flags & KAVO_ZYLO_SESS_LINK_FLAG_UP; }
@@ -492,6 +495,12 @@ int handle_hdc(Ctx &c, unsigned code)
         m.hdc_open = 0;
         return 0;
     }
+    if (code == HDC_IOCTL_KMP_DRIVER_CFG_SET) {
+        /* The driver's own setting: no channel or client needed. */
+        m.lcur_mode = *(uint32_t *)b;
+        c.f.num("lcur_mode", m.lcur_mode);
+        return 0;
+    }
     if (kmp_needs_session(c))
         return -1;
     switch (code) {
@@ -542,10 +551,14 @@ int handle_hdc(Ctx &c, unsigned code)
     case HDC_IOCTL_KMP_CUR_SHAPE: {
         std::string err;
         c.f.num("index", b[8]);
-        if (b[8] >= m.ctxt.cur_shape_caches || m.cursor.shape_select(b[8], &err) != 0)
+        if (b[8] >= m.ctxt.cur_shape_caches)
             return fail(c, EINVAL);
         m.shape_select_count++;
-        m.shown_slot = b[8];
+        /* The client shows a kept slot; an empty one leaves the cursor as it is. */
+        if (m.cursor.shape_select(b[8], &err) == 0)
+            m.shown_slot = b[8];
+        else
+            c.f.raw("empty_slot", "true");
         return 0;
     }
     case HDC_IOCTL_KMP_CUR_POS:
@@ -870,6 +883,10 @@ int cmd_session(Model &m, const std::vector<std::string> &a, std::string *out)
         session_down(m, "reconnect");
     m.client = client;
     client_profile(m, client);
+    for (auto &o : m.ctxt_overrides)
+        for (Key &k : m.keys)
+            if (k.name == o.first)
+                key_set(k, o.second, &err);
     m.monitors = mons;
     m.cursor.reset();
     m.shown_slot = 0xFFFFFFFF;
@@ -941,6 +958,8 @@ int run_ctl(const std::vector<std::string> &a, std::string *out)
                     *out = err + "\n";
                     return 2;
                 }
+                if (k.name.rfind("ctxt.", 0) == 0)
+                    m.ctxt_overrides[k.name] = a[2];
                 return 0;
             }
         }

@@ -37,6 +37,12 @@ struct BmpFixture : ::testing::Test {
     {
         ASSERT_TRUE(sim.ok()) << sim.error();
         ASSERT_EQ(0, link.start());
+        /* The heartbeat keeps the last transition count for the whole
+         * process: start each simulator's count elsewhere so that every
+         * test's first session up is seen as a change. */
+        static unsigned s_cnt;
+        s_cnt = (s_cnt + 16) & 0xF0;
+        ASSERT_EQ(0, sim.ctl({"set", "sess.transition_cnt", std::to_string(s_cnt)}));
     }
     void session(const char *updown)
     {
@@ -44,6 +50,8 @@ struct BmpFixture : ::testing::Test {
         sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK sl;
         ASSERT_EQ(0, sim.ctl({"session", updown, "--client", "zc"}));
         link.link_heartbeat(&chg, &sl);
+        if (std::string(updown) == "up")
+            ASSERT_EQ(0, link.hdc_open());
     }
     std::vector<cardsim::LogEntry> sends(const char *code, uint64_t since)
     {

@@ -1,6 +1,8 @@
 /* KMP controls against the card simulator. */
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "cardsim_client.h"
 #include "kavo_zylo_link.h"
 
@@ -16,6 +18,12 @@ struct KmpFixture : ::testing::Test {
     {
         ASSERT_TRUE(sim.ok()) << sim.error();
         ASSERT_EQ(0, link.start());
+        /* The heartbeat keeps the last transition count for the whole
+         * process: start each simulator's count elsewhere so that every
+         * test's first session up is seen as a change. */
+        static unsigned s_cnt;
+        s_cnt = (s_cnt + 16) & 0xF0;
+        ASSERT_EQ(0, sim.ctl({"set", "sess.transition_cnt", std::to_string(s_cnt)}));
     }
     void session_up(const char *client)
     {
@@ -24,6 +32,7 @@ struct KmpFixture : ::testing::Test {
         ASSERT_EQ(0, sim.ctl({"session", "up", "--client", client}));
         link.link_heartbeat(&chg, &sl);
         ASSERT_TRUE(link.kmp_pri_ctxt_valid());
+        ASSERT_EQ(0, link.hdc_open());
     }
     int count(const char *code, uint64_t since)
     {
@@ -68,6 +77,8 @@ TEST_F(KmpFixture, InvalidContextIsZeroClientAndRefusesFeatures)
 
 TEST_F(KmpFixture, RepeatSetSkipsTheAvailabilityCheckGetDoesNot)
 {
+    ASSERT_EQ(0, sim.ctl({"set", "ctxt.kbd_client_auto_repeat_supported", "0"}));
+    session_up("zc");
     uint64_t since = sim.last_seq();
     UINT16 d = 0, i = 0;
     EXPECT_EQ(0, link.lkbd_repeat_rates_set(500, 33));
