@@ -79,6 +79,12 @@ def find_key(obj, key):
     return None
 
 
+def req_u32(entry, offset):
+    """A little-endian UINT32 of the request record as the program sent it."""
+    raw = bytes.fromhex(entry["req"])
+    return int.from_bytes(raw[offset:offset + 4], "little")
+
+
 class DaemonCase(unittest.TestCase):
     def setUp(self):
         if not DAEMON or not CARDSIM:
