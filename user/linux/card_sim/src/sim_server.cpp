@@ -142,6 +142,7 @@ struct Model {
     /* driver faults */
     std::map<std::string, long> fail; /* code text -> remaining count, -1 always */
     std::map<unsigned, bool> garbage;
+    std::map<std::string, int> result; /* code text -> the next success's positive result */
     /* log */
     std::vector<std::string> log;
     std::vector<std::string> log_code;
@@ -758,6 +759,10 @@ void serve_device(int fd, int node)
                     c.f.raw("garbage", "true");
                 }
             }
+            if (rsp.rv == 0 && m.result.count(code)) {
+                rsp.rv = m.result[code]; /* drivers may answer success with a positive count */
+                m.result.erase(code);
+            }
             if (rsp.rv < 0)
                 c.f.raw("errno", jstr(strerror(rsp.err)));
             log_entry(m, req.pid, node_name(node), code, cd ? cd->name : "unknown", before,
@@ -981,6 +986,10 @@ int run_ctl(const std::vector<std::string> &a, std::string *out)
             *out = "usage: fail CODE [COUNT|always|off]\n";
             return 2;
         }
+        return 0;
+    }
+    if (cmd == "result" && a.size() == 3 && atoi(a[2].c_str()) > 0) {
+        m.result[code_text((unsigned)strtoul(a[1].c_str(), nullptr, 16))] = atoi(a[2].c_str());
         return 0;
     }
     if (cmd == "garbage" && a.size() == 2) {
