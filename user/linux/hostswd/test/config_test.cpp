@@ -98,6 +98,18 @@ TEST_F(HostswdCfg, TokenisingTable)
     EXPECT_NE(log_text().find("failed to find '#DaemonEnable'"), std::string::npos);
 }
 
+/* The installed sample states the defaults and sets nothing else. */
+TEST_F(HostswdCfg, SampleConfigGivesDefaults)
+{
+    sKAVO_HOSTSW_DAEMON_CONFIG cfg;
+    get_config_from(HOSTSWD_SAMPLE_CONF, &cfg);
+    EXPECT_EQ(cfg.enable, 1u);
+    EXPECT_STREQ(cfg.log_file, "/var/log/zylohostswd.log");
+    EXPECT_EQ(cfg.log_level, 3u);
+    EXPECT_EQ(cfg.start_delay, 1u);
+    EXPECT_EQ(log_text().find("[E]"), std::string::npos);
+}
+
 TEST_F(HostswdCfg, MissingFileKeepsDefaults)
 {
     sKAVO_HOSTSW_DAEMON_CONFIG cfg;
