@@ -134,6 +134,7 @@ struct Model {
     uint32_t lcur_mode = 0, shape_bmp_count = 0, shape_select_count = 0, shown_slot = 0xFFFFFFFF;
     uint32_t img_qual_pref = 50, img_b2l = 0, img_cache_qual_pref = 50;
     uint32_t topo_caching = 1, topo_not_active_reads = 0;
+    uint32_t topo_rate[KAVO_ZYLO_MAX_DISPLAYS] = {}; /* non-zero: the rate a slot reports */
     sKAVO_ZYLO_HCC_APDU_IMG_DISP_TOPO disp_topo{};
     sKAVO_ZYLO_HDC_KMP_DISP_TOPO kmp_topo{};
     uint32_t disp_topo_count = 0, kmp_topo_count = 0;
@@ -268,6 +269,10 @@ Model::Model()
     k("img.cache_qual_pref", K_U32, &img_cache_qual_pref);
     k("topo.caching", K_U32, &topo_caching);
     k("topo.not_active_reads", K_U32, &topo_not_active_reads);
+    k("topo.rate0", K_U32, &topo_rate[0]);
+    k("topo.rate1", K_U32, &topo_rate[1]);
+    k("topo.rate2", K_U32, &topo_rate[2]);
+    k("topo.rate3", K_U32, &topo_rate[3]);
     k("sess.disc_cause", K_U32, &disc_cause);
     k("sess.disc_count", K_U32, &disc_count);
     client_profile(*this, "zc");
@@ -666,6 +671,9 @@ int handle_hcc(Ctx &c, unsigned code)
         } else {
             m.monitors.fill_topo(cCARDSIM_MONITORS::TOPO_NOT_ACTIVE, t);
         }
+        for (int i = 0; i < KAVO_ZYLO_MAX_DISPLAYS; i++)
+            if (m.topo_rate[i])
+                t->topo.refresh_rate[i] = (uint8_t)m.topo_rate[i];
         c.f.num("rate0", t->topo.refresh_rate[0]).num("primary", t->topo.primary);
         return 0;
     }
