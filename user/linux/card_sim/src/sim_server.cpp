@@ -600,10 +600,6 @@ int handle_hdc(Ctx &c, unsigned code)
             return fail(c, EINVAL);
         m.cur_spd = u32(4);
         return 0;
-    case HDC_IOCTL_KMP_DRIVER_CFG_SET:
-        m.lcur_mode = u32(0);
-        c.f.num("lcur_mode", m.lcur_mode);
-        return 0;
     }
     return fail(c, ENOTTY);
 }
