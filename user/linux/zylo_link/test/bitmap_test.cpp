@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cardsim_client.h"
+#include "link_fixture.h"
 #include "kavo_log.h"
 #include "kavo_zylo_link.h"
 
@@ -29,38 +30,7 @@ TEST(AndMask, OnlyBitsInsideTheWidthCount)
     }
 }
 
-struct BmpFixture : ::testing::Test {
-    cardsim::Sim sim;
-    cKAVO_ZYLO_LINK link;
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(sim.ok()) << sim.error();
-        ASSERT_EQ(0, link.start());
-        /* The heartbeat keeps the last transition count for the whole
-         * process: start each simulator's count elsewhere so that every
-         * test's first session up is seen as a change. */
-        static unsigned s_cnt;
-        s_cnt = (s_cnt + 16) & 0xF0;
-        ASSERT_EQ(0, sim.ctl({"set", "sess.transition_cnt", std::to_string(s_cnt)}));
-    }
-    void session(const char *updown)
-    {
-        INT chg = 0;
-        sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK sl;
-        ASSERT_EQ(0, sim.ctl({"session", updown, "--client", "zc"}));
-        link.link_heartbeat(&chg, &sl);
-        if (std::string(updown) == "up")
-            ASSERT_EQ(0, link.hdc_open());
-    }
-    std::vector<cardsim::LogEntry> sends(const char *code, uint64_t since)
-    {
-        std::vector<cardsim::LogEntry> out;
-        for (auto &e : sim.log(since))
-            if (e.code == code)
-                out.push_back(e);
-        return out;
-    }
+struct BmpFixture : LinkFixture {
     INT32 alpha(UINT8 tag)
     {
         std::vector<UINT8> b(16 * 16 * 4, tag);

@@ -4,43 +4,15 @@
 #include <string>
 
 #include "cardsim_client.h"
+#include "link_fixture.h"
 #include "kavo_zylo_link.h"
 
 using cardsim::le32;
 
 namespace {
 
-struct KmpFixture : ::testing::Test {
-    cardsim::Sim sim;
-    cKAVO_ZYLO_LINK link;
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(sim.ok()) << sim.error();
-        ASSERT_EQ(0, link.start());
-        /* The heartbeat keeps the last transition count for the whole
-         * process: start each simulator's count elsewhere so that every
-         * test's first session up is seen as a change. */
-        static unsigned s_cnt;
-        s_cnt = (s_cnt + 16) & 0xF0;
-        ASSERT_EQ(0, sim.ctl({"set", "sess.transition_cnt", std::to_string(s_cnt)}));
-    }
-    void session_up(const char *client)
-    {
-        INT chg = 0;
-        sKAVO_ZYLO_HCC_APDU_HMI_VAR_SESS_LINK sl;
-        ASSERT_EQ(0, sim.ctl({"session", "up", "--client", client}));
-        link.link_heartbeat(&chg, &sl);
-        ASSERT_TRUE(link.kmp_pri_ctxt_valid());
-        ASSERT_EQ(0, link.hdc_open());
-    }
-    int count(const char *code, uint64_t since)
-    {
-        int n = 0;
-        for (auto &e : sim.log(since))
-            n += e.code == code;
-        return n;
-    }
+struct KmpFixture : LinkFixture {
+    void session_up(const char *client) { session("up", client); }
 };
 
 TEST_F(KmpFixture, SpeedBounds)
