@@ -60,8 +60,9 @@ TEST_F(HmiFixture, VariableReads)
         EXPECT_EQ(r.var, cardsim::le32(log[0].req, 0));
         for (size_t i = 4; i < 252; i++)
             ASSERT_EQ(0, log[0].req[i]) << "request data not zero at " << i;
-        if (r.var != 6) /* statistics move with time between two reads */
+        if (r.var != 6) { /* statistics move with time between two reads */
             EXPECT_EQ(0, memcmp(rec, log[0].rsp.data() + 4, r.size));
+        }
         EXPECT_EQ(0xEE, rec[r.size]);
 
         /* null record */
