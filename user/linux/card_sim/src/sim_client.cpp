@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "sim_proto.h"
 #include "sim_server.h"
 
 namespace cardsim {
@@ -17,9 +18,8 @@ namespace cardsim {
 static bool can_connect(const std::string &path)
 {
     struct sockaddr_un addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sun_family = AF_UNIX;
-    snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
+    if (cardsim_unix_addr(path.c_str(), &addr))
+        return false;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     bool ok = fd >= 0 && connect(fd, (struct sockaddr *)&addr, sizeof(addr)) == 0;
     if (fd >= 0)

@@ -59,13 +59,10 @@ static int sim_open(int node, int flags)
     if (!path || !*path)
         path = CARDSIM_DEFAULT_SOCKET;
     struct sockaddr_un addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sun_family = AF_UNIX;
-    if (strlen(path) >= sizeof(addr.sun_path)) {
+    if (cardsim_unix_addr(path, &addr)) {
         errno = ENOENT;
         return -1;
     }
-    strcpy(addr.sun_path, path);
 
     int fd = socket(AF_UNIX, SOCK_STREAM | ((flags & O_CLOEXEC) ? SOCK_CLOEXEC : 0), 0);
     if (fd < 0)

@@ -13,7 +13,9 @@
 #include <errno.h>
 #include <stdint.h>
 #include <sys/socket.h>
+#include <string.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #define CARDSIM_DEFAULT_SOCKET "/tmp/zylo_cardsim.sock"
@@ -40,6 +42,17 @@ struct sCARDSIM_RSP {
     int32_t err;
     uint32_t len;
 };
+
+/* Fills `addr` for the socket at `path`; -1 when the path does not fit. */
+static inline int cardsim_unix_addr(const char *path, struct sockaddr_un *addr)
+{
+    memset(addr, 0, sizeof(*addr));
+    addr->sun_family = AF_UNIX;
+    if (strlen(path) >= sizeof(addr->sun_path))
+        return -1;
+    memcpy(addr->sun_path, path, strlen(path) + 1);
+    return 0;
+}
 
 static inline int cardsim_write_all(int fd, const void *buf, size_t len)
 {

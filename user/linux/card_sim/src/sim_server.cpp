@@ -375,6 +375,14 @@ std::string code_text(unsigned code)
     return b;
 }
 
+/* A CODE word of a control command ("0x7902", "7902" or "open") as the log spells it. */
+std::string code_word(const std::string &w)
+{
+    if (w == "open" || w == "close")
+        return w;
+    return code_text((unsigned)strtoul(w.c_str(), nullptr, 16));
+}
+
 /* Consumes one injected failure for `code`; true when this request fails. */
 bool take_failure(Model &m, const std::string &code)
 {
@@ -757,8 +765,7 @@ void serve_device(int fd, int node)
                 rsp.err = c.err;
                 if (rsp.rv < 0)
                     buf = orig; /* a failed request leaves the record as it was */
-                else if (m.garbage[req.code]) {
-                    m.garbage.erase(req.code);
+                else if (m.garbage.erase(req.code)) {
                     fill_garbage(req.code, buf.data(), req.len);
                     c.f.raw("garbage", "true");
                 }
@@ -921,7 +928,7 @@ int cmd_wait(std::unique_lock<std::mutex> &lock, const std::vector<std::string> 
         *out = "usage: wait CODE [--since SEQ] [--timeout S]\n";
         return 2;
     }
-    std::string code = a[1];
+    std::string code = code_word(a[1]);
     uint64_t since = 0;
     double timeout = 10;
     for (size_t i = 2; i + 1 < a.size(); i += 2) {
@@ -930,8 +937,6 @@ int cmd_wait(std::unique_lock<std::mutex> &lock, const std::vector<std::string> 
         else if (a[i] == "--timeout")
             timeout = atof(a[i + 1].c_str());
     }
-    if (code.rfind("0x", 0) == 0)
-        code = code_text((unsigned)strtoul(code.c_str(), nullptr, 16));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds((long)(timeout * 1000));
     for (;;) {
         Model &m = *g_model;
@@ -976,9 +981,7 @@ int run_ctl(const std::vector<std::string> &a, std::string *out)
         return 2;
     }
     if (cmd == "fail" && a.size() >= 2) {
-        std::string code = a[1];
-        if (code.rfind("0x", 0) == 0)
-            code = code_text((unsigned)strtoul(code.c_str(), nullptr, 16));
+        std::string code = code_word(a[1]);
         std::string n = a.size() >= 3 ? a[2] : "1";
         if (n == "off" || n == "0")
             m.fail.erase(code);
@@ -993,7 +996,7 @@ int run_ctl(const std::vector<std::string> &a, std::string *out)
         return 0;
     }
     if (cmd == "result" && a.size() == 3 && atoi(a[2].c_str()) > 0) {
-        m.result[code_text((unsigned)strtoul(a[1].c_str(), nullptr, 16))] = atoi(a[2].c_str());
+        m.result[code_word(a[1])] = atoi(a[2].c_str());
         return 0;
     }
     if (cmd == "garbage" && a.size() == 2) {
@@ -1095,13 +1098,10 @@ void on_signal(int)
 int cardsim_serve(const std::string &socket_path)
 {
     struct sockaddr_un addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sun_family = AF_UNIX;
-    if (socket_path.size() >= sizeof(addr.sun_path)) {
+    if (cardsim_unix_addr(socket_path.c_str(), &addr)) {
         fprintf(stderr, "zylo_cardsim: socket path too long: %s\n", socket_path.c_str());
         return 2;
     }
-    strcpy(addr.sun_path, socket_path.c_str());
     g_model = new Model();
     g_socket_path = socket_path;
     int lfd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -1128,13 +1128,10 @@ int cardsim_serve(const std::string &socket_path)
 int cardsim_ctl(const std::string &socket_path, const std::vector<std::string> &args, std::string *out)
 {
     struct sockaddr_un addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sun_family = AF_UNIX;
-    if (socket_path.size() >= sizeof(addr.sun_path)) {
+    if (cardsim_unix_addr(socket_path.c_str(), &addr)) {
         *out = "socket path too long\n";
         return 2;
     }
-    strcpy(addr.sun_path, socket_path.c_str());
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || connect(fd, (struct sockaddr *)&addr, sizeof(addr)) < 0) {
         *out = "cannot reach the simulator at " + socket_path + ": " + strerror(errno) + "\n";
